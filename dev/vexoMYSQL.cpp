@@ -1,0 +1,2 @@
+// Placeholder until the database client lands.
+int main() { return 1; }
