@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format googletest libgtest-dev
   libmariadb-dev mariadb-server mariadb-client luit
+  python3 time # the query benchmark (bench/query-bench.py) and its smoke run
 )
 missing=()
 for package in "${packages[@]}"; do
