@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format googletest libgtest-dev
   libmariadb-dev mariadb-server mariadb-client luit
+  valgrind # the database client's leak check (tests/CMakeLists.txt)
   python3 time # the query benchmark (bench/query-bench.py) and its smoke run
 )
 missing=()
