@@ -3,6 +3,7 @@
 // literals below are the same GBK bytes that the program must write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,21 +51,44 @@ ProcessResult runVexo(const std::string &input, ProcessOptions options = {}) {
   return runProgram(programCommand("vexo"), input, options);
 }
 
+// A Unix path as Wine's Windows programs see it.
+std::string windowsPath(const std::string &path) {
+  std::string converted = "Z:" + path;
+  std::replace(converted.begin(), converted.end(), '/', '\\');
+  return converted;
+}
+
 // A folder that goes first on PATH, holding commands that record how they were called.
-// Each recorder appends "name arguments..." as one line to the log.
+// Each recorder appends "name arguments..." as one line to the log, then runs its script: sh for
+// Linux programs; for Windows programs a batch file of cmd ("\n" written as CR LF), which the
+// Windows PATH that Wine builds from WINEPATH leads to.
 class Recorders {
  public:
   Recorders() : log_(folder_.path() + "/calls.log") {}
 
-  void add(const std::string &name, const std::string &extraScript = "") {
+  void add(const std::string &name, const std::string &shScript = "",
+           const std::string &cmdScript = "") {
+    if (testingWindowsPrograms()) {
+      // cmd tries the PATHEXT endings also after a name that has one, such as vexoMYSQL.exe.
+      writeFile(folder_.path() + "/" + name + ".cmd",
+                lines("@>>\"" + windowsPath(log_) + "\" echo " + name + " %*\n" + cmdScript));
+      return;
+    }
     writeFile(folder_.path() + "/" + name,
-              "#!/bin/sh\nprintf '%s\\n' \"" + name + " $*\" >> '" + log_ + "'\n" + extraScript,
-              true);
+              "#!/bin/sh\nprintf '%s\\n' \"" + name + " $*\" >> '" + log_ + "'\n" + shScript, true);
   }
-  std::string calls() const { return readFile(log_); }
+  // The log, with the line ends of cmd's echo (CR LF) written as "\n".
+  std::string calls() const {
+    std::string log = readFile(log_);
+    for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at)) {
+      log.erase(at, 1);
+    }
+    return log;
+  }
   ProcessOptions options() const {
     ProcessOptions options;
-    options.environment = {"PATH=" + folder_.path() + ":/usr/bin:/bin"};
+    options.environment = {"PATH=" + folder_.path() + ":/usr/bin:/bin",
+                           "WINEPATH=" + windowsPath(folder_.path())};
     return options;
   }
 
@@ -163,6 +187,10 @@ TEST(Shell, PassesBytesThatAreNotGbkUnchangedAndTakesCrLfLineEnds) {
 // ---------------------------------------------------------------------------------------------
 // The colour commands
 
+// Why a colour test checks only the output for Windows programs.
+const char *const colorIsBuiltIn =
+    "cmd's color is a built-in: no recorder on PATH can take its place to show the command line";
+
 struct ColourCode {
   std::string code;
   std::string textColourLine;
@@ -189,6 +217,9 @@ TEST(Colour, EveryCodeHandsItsCommandLineToTheInterpreter) {
   }
   const ProcessResult result = runVexo(input + "close\n", recorders.options());
   EXPECT_EQ(result.out, session(expectedOut + prompt));
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << colorIsBuiltIn;
+  }
   EXPECT_EQ(recorders.calls(), expectedCalls);
   EXPECT_EQ(result.exitStatus, 0);
 }
@@ -207,6 +238,9 @@ TEST(Colour, RejectsEveryOtherWordAndRunsNothing) {
   }
   const ProcessResult result = runVexo(input + "close\n", recorders.options());
   EXPECT_EQ(result.out, session(expectedOut + prompt));
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << colorIsBuiltIn;
+  }
   EXPECT_EQ(recorders.calls(), "");
 }
 
@@ -215,10 +249,16 @@ TEST(Colour, CodeOnALaterLineAndWordsAfterTheCode) {
   recorders.add("color");
   const ProcessResult result = runVexo("color\n\n 1 vexo_v\nclose\n", recorders.options());
   EXPECT_EQ(result.out, session(prompt + "执行成功 \n" + prompt + versionText + prompt));
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << colorIsBuiltIn;
+  }
   EXPECT_EQ(recorders.calls(), "color 1\n");
 }
 
 TEST(Colour, SuccessIsReportedWhateverTheInterpreterSays) {
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << colorIsBuiltIn << ", and Wine's color has no console here to refuse a code";
+  }
   // A `color` that fails loudly, and none at all: the line is written all the same.
   Recorders failing;
   failing.add("color", "echo refused >&2\nexit 1\n");
@@ -238,6 +278,10 @@ TEST(Colour, SuccessIsReportedWhateverTheInterpreterSays) {
 }
 
 TEST(Colour, TheRealStandInSetsTheTerminalColours) {
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << "the color stand-in is for Linux terminals; cmd's own color sets the "
+                    "attributes of a console, and the test's pipes are none";
+  }
   // No recorder: the `color` beside vexo is found through the folder vexo appends to PATH.
   ProcessOptions options;
   options.environment = {"PATH=/usr/bin:/bin"};
@@ -256,6 +300,9 @@ struct ColourArgument {
 };
 
 TEST(ColourStandIn, MapsConsoleColoursToAnsiAndRefusesTheRest) {
+  if (testingWindowsPrograms()) {
+    GTEST_SKIP() << "the color stand-in is a program of the Linux build only";
+  }
   const std::vector<ColourArgument> table = {
       {{"1"}, "\033[34;40m", 0},
       {{"2"}, "\033[32;40m", 0},
@@ -368,11 +415,11 @@ const std::string dataStorageUrl = "https://github.com/marun-tools/MarunDataStor
 
 TEST(Install, HandsGitCloneOfEachPackageAndWritesNothingOfItsOwn) {
   Recorders recorders;
-  recorders.add("git", "echo cloning >&2\nexit 128\n");
+  recorders.add("git", "echo cloning >&2\nexit 128\n", "@echo cloning>&2\n@exit /b 128\n");
   const ProcessResult result =
       runVexo("install vexoAPP\ninstall\nMarunDataStorage\nclose\n", recorders.options());
   EXPECT_EQ(result.out, session(prompt + prompt + prompt));
-  EXPECT_EQ(result.err, "cloning\ncloning\n");
+  EXPECT_EQ(result.err, lines("cloning\ncloning\n"));
   EXPECT_EQ(recorders.calls(), "git clone " + vexoAppUrl + "\ngit clone " + dataStorageUrl + "\n");
 }
 
@@ -438,9 +485,14 @@ TEST_F(RealGit, AFailedCloneLeavesOnlyGitsOwnComplaint) {
 // ---------------------------------------------------------------------------------------------
 // run and MYSQL
 
+// Joins a command and its argument in a word without blanks, and how the recorder then logs the
+// join: sh expands ${IFS} to a blank; cmd takes a comma for a separator and passes it on.
+const std::string joinArgument = testingWindowsPrograms() ? "," : "${IFS}";
+const std::string loggedJoin = testingWindowsPrograms() ? " ," : " ";
+
 TEST(Run, HandsTheWordToTheInterpreterAsTheWholeCommandLine) {
   Recorders recorders;
-  recorders.add("probe", "echo probe-output\n");
+  recorders.add("probe", "echo probe-output\n", "@echo probe-output\n");
   const ProcessResult result = runVexo("run probe\nrun probe vexo_v\nclose\n", recorders.options());
   EXPECT_EQ(result.out, session(prompt + "probe-output\n" + prompt + "probe-output\n" + prompt +
                                 versionText + prompt));
@@ -450,26 +502,28 @@ TEST(Run, HandsTheWordToTheInterpreterAsTheWholeCommandLine) {
 TEST(Run, CharactersSpecialToTheInterpreterArePassedOn) {
   Recorders recorders;
   recorders.add("probe");
-  const ProcessResult result =
-      runVexo("run probe;probe${IFS}two|cat\nclose\n", recorders.options());
-  EXPECT_EQ(recorders.calls(), "probe \nprobe two\n");
+  // Two commands, the second with an argument and its output piped.
+  const std::string word = testingWindowsPrograms() ? "probe&probe" + joinArgument + "two|more"
+                                                    : "probe;probe${IFS}two|cat";
+  const ProcessResult result = runVexo("run " + word + "\nclose\n", recorders.options());
+  EXPECT_EQ(recorders.calls(), "probe \nprobe" + loggedJoin + "two\n");
   EXPECT_EQ(result.out, session(prompt + prompt));
 }
 
 TEST(Run, AWordOf999CharactersIsHandedOnWhole) {
   Recorders recorders;
   recorders.add("probe");
-  const std::string head = "probe${IFS}";
+  const std::string head = "probe" + joinArgument;
   const std::string argument(999 - head.size(), 'x');
   const ProcessResult result = runVexo("run " + head + argument + "\nclose\n", recorders.options());
-  EXPECT_EQ(recorders.calls(), "probe " + argument + "\n");
+  EXPECT_EQ(recorders.calls(), "probe" + loggedJoin + argument + "\n");
   EXPECT_EQ(result.out, session(prompt + prompt));
 }
 
 TEST(Run, ALongerWordIsRefusedWholeAndNothingRuns) {
   Recorders recorders;
   recorders.add("probe");
-  const std::string head = "probe${IFS}";
+  const std::string head = "probe" + joinArgument;
   const std::string argument(1000 - head.size(), 'x');
   const ProcessResult result =
       runVexo("run " + head + argument + " vexo_v\nclose\n", recorders.options());
@@ -488,10 +542,26 @@ TEST(Run, AnUnknownCommandLeavesOnlyTheInterpretersComplaint) {
 TEST(Mysql, StartsTheClientByItsWindowsNameAndWaitsForIt) {
   Recorders recorders;
   // The stand-in client reads a word of the shell's input, so the shell must wait for it.
-  recorders.add("vexoMYSQL.exe", "read word\necho \"client got $word\"\nexit 1\n");
-  const ProcessResult result = runVexo("MYSQL\nhello\nvexo_v\nclose\n", recorders.options());
+  recorders.add("vexoMYSQL.exe",
+                "echo client started\nread word\necho \"client got $word\"\nexit 1\n",
+                "@echo client started\n@set /p word=\n@echo client got %word%\n@exit /b 1\n");
+  ProcessResult result;
+  if (testingWindowsPrograms()) {
+    // cmd's `set /p` under Wine takes all the input that is waiting, not one line: each answer is
+    // typed once the question before it is on the screen.
+    Session vexo(programCommand("vexo"), recorders.options());
+    vexo.write("MYSQL\n");
+    ASSERT_TRUE(vexo.waitForOutput(lines("client started\n"))) << vexo.out();
+    vexo.write("hello\n");
+    ASSERT_TRUE(vexo.waitForOutput(lines("client got hello\n") + prompt)) << vexo.out();
+    vexo.write("vexo_v\nclose\n");
+    result = vexo.finish();
+  } else {
+    result = runVexo("MYSQL\nhello\nvexo_v\nclose\n", recorders.options());
+  }
   EXPECT_EQ(recorders.calls(), "vexoMYSQL.exe \n");
-  EXPECT_EQ(result.out, session(prompt + "client got hello\n" + prompt + versionText + prompt));
+  EXPECT_EQ(result.out,
+            session(prompt + "client started\nclient got hello\n" + prompt + versionText + prompt));
   EXPECT_EQ(result.exitStatus, 0);
 }
 
