@@ -129,19 +129,29 @@ static Outcome query(MYSQL *conn) {
     return Outcome::failed;
   }
   const auto num_row = static_cast<int>(mysql_field_count(conn));
+  // The values are gathered in a block of about 64 KiB that goes to std::cout in one write: a
+  // stream operation per value, and std::cout's own small buffer, cost more than the rest of a
+  // large query. The bytes written are the same.
+  std::string block;
+  block.reserve(1 << 16);
   MYSQL_ROW row;
   while ((row = mysql_fetch_row(result)) != nullptr) {
     // Each value with its own length: a value may hold a NUL byte.
     const unsigned long *lengths = mysql_fetch_lengths(result);
     for (int num = 0; num < num_row; num++) {
       if (row[num] == nullptr) {
-        std::cout << "NULL";
+        block.append("NULL");
       } else {
-        std::cout.write(row[num], static_cast<std::streamsize>(lengths[num]));
+        block.append(row[num], lengths[num]);
       }
-      std::cout << '\n';
+      block += '\n';
+    }
+    if (block.size() >= (1 << 16) - 1024) {
+      std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
+      block.clear();
     }
   }
+  std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
   mysql_free_result(result);
   return Outcome::goOn;
 }
