@@ -147,7 +147,7 @@ def run_measured(argv, stdin_bytes, keep_output, work):
 
 
 def client_values(output):
-    """The values that the client wrote for `query`: between the columns prompt and the next prompt."""
+    """The values that the client wrote for `query`: from the columns prompt to the next prompt."""
     start = output.find(COLUMNS_PROMPT)
     if start < 0 or not output.endswith(CLIENT_PROMPT):
         raise BenchError("the client's output does not have the query prompts where expected: "
