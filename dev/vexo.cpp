@@ -91,8 +91,13 @@ static void text() {
   if (!(std::cin >> textName)) {
     return;
   }
-  // Opened without truncation first, so that a file keeps its content until a word arrives.
-  std::ofstream outfile(textName, std::ios::out | std::ios::app);
+  // Opened without truncation first, so that a file keeps its content until a word arrives. A
+  // path holding a NUL byte names no file: opened as typed, the part before the NUL would be
+  // emptied, a file that the user did not name.
+  std::ofstream outfile;
+  if (textName.find('\0') == std::string::npos) {
+    outfile.open(textName, std::ios::out | std::ios::app);
+  }
   if (!outfile.is_open()) {
     writeErrorTag();
     std::cout << "文件打开失败" << std::endl;

@@ -62,13 +62,25 @@ static bool readLine(std::string &line) {
     line += static_cast<char>(c);
     c = std::getchar();
   }
+  // A CR LF line end (input written on Windows) is one line end, as Windows' console gives it.
+  if (c == '\n' && !line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
   return true;
 }
 
-// Skips exactly one character of input, whatever it is. False when the input has ended.
+// Skips exactly one character of input, whatever it is; a CR LF line end counts as one, as on
+// Windows, else the values typed on the next line would be lost. False when the input has ended.
 static bool skipOneCharacter() {
   std::cout.flush();
-  return std::getchar() != EOF;
+  const int c = std::getchar();
+  if (c == '\r') {
+    const int next = std::getchar();
+    if (next != '\n' && next != EOF) {
+      std::ungetc(next, stdin);
+    }
+  }
+  return c != EOF;
 }
 
 // A whole word of decimal digits whose value fits in `Number`.
