@@ -92,7 +92,8 @@ cmake -S "$source_dir/libmariadb" -B "$deps/libmariadb-build" \
 cmake --build "$deps/libmariadb-build" -j 2 >"$deps/libmariadb-build.log" 2>&1 ||
   { tail -n 50 "$deps/libmariadb-build.log"; exit 1; }
 cmake --install "$deps/libmariadb-build" >/dev/null
-# Only the static library is meant to be linked.
+# Only the static library is meant to be linked. Its licence goes into the zip beside the program.
 rm -f "$install"/lib/mariadb/*.dll "$install"/lib/mariadb/*.dll.a
+cp "$source_dir/libmariadb/COPYING.LIB" "$install/COPYING.LIB"
 echo "mariadb $version (libmariadb/, Schannel, static plugins)" >"$stamp"
 echo "client library for Windows: $install"

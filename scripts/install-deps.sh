@@ -7,6 +7,9 @@ packages=(
   libmariadb-dev mariadb-server mariadb-client luit
   valgrind # the database client's leak check (tests/CMakeLists.txt)
   python3 time # the query benchmark (bench/query-bench.py) and its smoke run
+  afl++ # the fuzzers (scripts/fuzz.sh) and their smoke run
+  # The Windows programs (scripts/test-windows.sh): MinGW-w64, Wine to run them, a PE reader
+  g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine icoutils python3-pefile
 )
 missing=()
 for package in "${packages[@]}"; do
