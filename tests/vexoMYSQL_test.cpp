@@ -889,7 +889,7 @@ class Valgrind : public Db {
 };
 
 TEST_F(Valgrind, ManyQueriesAndInsertsLeakNothing) {
-  constexpr int rounds = 500;
+  constexpr int rounds = 1000;  // 1,000 inserts and 1,000 queries
   std::string input = answers();
   std::string expected = prompt;
   std::string table;
