@@ -117,7 +117,7 @@ static bool askNumber(const char *prompt, Number &value) {
   }
 }
 
-// The outcome of a command of Part 2.3.
+// What a command that sends a statement gives back to the prompt loop.
 enum class Outcome { goOn, inputEnded, failed };
 
 static Outcome query(MYSQL *conn) {
@@ -213,7 +213,7 @@ int main() {
   // Unbuffered input: see the head of this file.
   std::setvbuf(stdin, nullptr, _IONBF, 0);
 
-  // Part 2.1: the connection dialogue.
+  // The connection dialogue.
   std::string host, user, password, dbtest, unix_socket;
   unsigned int port = 3306;
   unsigned long client_flag = 0;
@@ -255,7 +255,7 @@ int main() {
   }
   std::cout << "成功连接MySQL!\n";
 
-  // Part 2.2: the command shell.
+  // The command prompt loop.
   std::cout << "marun tools mysql:输入“mysqlHelp”寻求帮助\n";
   std::string mysqlDirectives;
   uint64_t i = 0;

@@ -20,7 +20,7 @@ using namespace vexotest;
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// Texts of Parts 2.1 to 2.3 (GBK)
+// The client's texts (GBK)
 
 const std::string errorTag = "\033[31m[Error]\033[0m";
 const std::string messageTag = "\033[34m[Message]\033[0m";
@@ -181,7 +181,7 @@ class Db : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Part 2.1: the connection dialogue
+// The connection dialogue
 
 using Dialogue = Db;
 
@@ -408,7 +408,7 @@ TEST_F(Dialogue, EndOfInputAtEachQuestionEndsWithoutConnecting) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Part 2.2: the command shell
+// The command prompt loop
 
 using Shell = Db;
 
@@ -469,7 +469,7 @@ TEST_F(Shell, EndOfInputAtThePromptClosesAndEndsWithZero) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Part 2.3: query
+// query
 
 using Query = Db;
 
@@ -539,7 +539,7 @@ TEST_F(Query, AnUnknownTableOrColumnEndsTheProgram) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Part 2.3: insert
+// insert
 
 using Insert = Db;
 
