@@ -58,13 +58,15 @@ if [[ -z $tarball ]]; then
   for candidate in $versions; do
     rm -rf "$source_dir" && mkdir -p "$source_dir"
     if (cd "$source_dir" && apt-get "${apt_options[@]}" -q source --download-only \
-      "mariadb=$candidate"); then
+      "mariadb=$candidate") >>"$deps/apt-source.log" 2>&1; then
+      echo "mariadb $candidate: fetched"
       break
     fi
-    echo "mariadb $candidate: source not to be had, trying an older version" >&2
+    echo "mariadb $candidate: its source is not to be had here, trying an older version"
   done
   tarball=$(find_tarball)
   if [[ -z $tarball ]]; then
+    cat "$deps/apt-source.log" >&2
     echo "no source of the mariadb package could be fetched" >&2
     exit 1
   fi

@@ -20,9 +20,10 @@ step "build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
+# The version information and icon, read back with a PE reader (scripts/check-windows-resources.py).
 step "resources"
 wrestool -l "$windows/vexo.exe"
-/usr/bin/python3 scripts/check-windows-resources.py "$windows/vexo.exe" "$windows/vexoMYSQL.exe"
+ctest --preset windows
 
 # A Wine prefix of our own under the build folder: the user's ~/.wine is never touched.
 step "Wine prefix"
