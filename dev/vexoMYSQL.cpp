@@ -120,6 +120,17 @@ static bool askNumber(const char *prompt, Number &value) {
 // What a command that sends a statement gives back to the prompt loop.
 enum class Outcome { goOn, inputEnded, failed };
 
+static void mysqlHelp() {
+  std::cout << "**********|帮助|**********\n"
+               "mysqlHelp --- vexoMySQL帮助\n"
+               "query --- 查询 insert --- 插入\n"
+               "closeMysql --- 关闭vexoMySQL\n";
+}
+
+static void vexoMysqlVersion() {
+  std::cout << "marun tools mysql\nv1.0.0\n开发语言：C++\n适用系统：windows\n岚舟工作室开发\n";
+}
+
 static Outcome query(MYSQL *conn) {
   std::string table, qr;
   std::cout << "输入要查询的表格名称:";
@@ -265,10 +276,7 @@ int main() {
     if (!readWord(mysqlDirectives)) {
       outcome = Outcome::inputEnded;
     } else if (mysqlDirectives == "mysqlHelp") {
-      std::cout << "**********|帮助|**********\n"
-                   "mysqlHelp --- vexoMySQL帮助\n"
-                   "query --- 查询 insert --- 插入\n"
-                   "closeMysql --- 关闭vexoMySQL\n";
+      mysqlHelp();
     } else if (mysqlDirectives == "query") {
       outcome = query(conn);
     } else if (mysqlDirectives == "insert") {
@@ -276,7 +284,7 @@ int main() {
     } else if (mysqlDirectives == "closeMysql") {
       i++;
     } else if (mysqlDirectives == "vexoMysql_v") {
-      std::cout << "marun tools mysql\nv1.0.0\n开发语言：C++\n适用系统：windows\n岚舟工作室开发\n";
+      vexoMysqlVersion();
     } else {
       writeErrorLine("“" + mysqlDirectives + "”不是vexoMySQL指令");
     }
