@@ -19,7 +19,7 @@
 # The sandbox: each fuzzer runs as the user nobody, in mount and network namespaces of its own.
 # /tmp, /var/tmp and /dev/shm are small throwaway tmpfs there, and no network interface is up,
 # so neither a path typed to `text` nor a host typed to the database client reaches anything
-# outside (nobody cannot write elsewhere). vexo is built with VEXO_FUZZ_RECORD_COMMANDS: it writes
+# outside (nobody cannot write elsewhere); host names come from /etc/hosts only. vexo is built with VEXO_FUZZ_RECORD_COMMANDS: it writes
 # its command lines to standard error and runs none. The database client talks to a throwaway
 # server over its socket, as a user that may only read and insert in one scratch database.
 set -euo pipefail
@@ -58,6 +58,10 @@ sandboxed() {
     for folder in /tmp /var/tmp /dev/shm; do
       mount -t tmpfs -o size=256m,nr_inodes=100000,mode=1777 vexo-fuzz "$folder"
     done
+    # Host names from /etc/hosts alone: with no network, the name server cannot be reached, and
+    # the client library would retry every unknown name for 30 seconds.
+    sed "s/^hosts:.*/hosts: files/" /etc/nsswitch.conf >/tmp/nsswitch.conf
+    mount --bind /tmp/nsswitch.conf /etc/nsswitch.conf
     mkdir /tmp/work
     chown nobody:nogroup /tmp/work
     cd /tmp/work
@@ -84,7 +88,14 @@ cmd_build() {
 # ----------------------------------------------------------------------------------------------
 # The database server behind the client's fuzzer: started on demand, left running between runs.
 
-server_dir() { echo "$dir/server"; }
+# The socket path must fit in 108 bytes; /run, unlike /tmp, is the same inside the sandbox.
+server_dir() {
+  if ((${#dir} < 70)); then
+    echo "$dir/server"
+  else
+    echo "/run/vexo-fuzz-$(md5sum <<<"$dir" | cut -c1-12)"
+  fi
+}
 
 fuzz_password=fuzz-pw
 fuzz_database=fuzz_scratch
@@ -95,7 +106,7 @@ server_up() {
 }
 
 # A fuzz user that may read and insert in one scratch database and nothing else; its statements
-# are cut off after a second, so that input such as SLEEP(1000) cannot stall the server.
+# are cut off after half a second, so that input such as SLEEP(1000) cannot stall the server.
 start_server() {
   server_up && return 0
   scripts/mariadb-sandbox.sh start "$(server_dir)" >"$dir/server.log" 2>&1 ||
@@ -107,7 +118,7 @@ CREATE TABLE $fuzz_database.t (id INT PRIMARY KEY, name VARCHAR(40), note TEXT);
 INSERT INTO $fuzz_database.t VALUES (1, 'one', NULL), (2, '二', 'x'), (3, '', 'y');
 CREATE TABLE $fuzz_database.log (line VARCHAR(200));
 CREATE USER fuzz@localhost IDENTIFIED BY '$fuzz_password'
-  WITH MAX_STATEMENT_TIME 1 MAX_USER_CONNECTIONS 20;
+  WITH MAX_STATEMENT_TIME 0.5 MAX_USER_CONNECTIONS 20;
 GRANT SELECT, INSERT ON $fuzz_database.* TO fuzz@localhost;
 SQL
 }
@@ -145,13 +156,14 @@ target_program() {
 
 # fuzz TARGET SECONDS OUTPUT_FOLDER
 fuzz() {
-  local target=$1 seconds=$2 out=$3 seeds program
+  local target=$1 seconds=$2 out=$3 seeds program timeout=1000
   program=$(target_program "$target")
   [[ -x $program ]] || die "$program is not built: run $0 build"
   if [[ $target == vexoMYSQL ]]; then
     start_server
     seeds=$out/seeds
     client_seeds "$seeds"
+    timeout=3000  # a round trip to the server, and statements of up to half a second
   else
     seeds=$root/tests/fuzz/seeds/vexo
   fi
@@ -161,7 +173,7 @@ fuzz() {
   chown -R nobody:nogroup "$out"
   echo "fuzz: $target for ${seconds}s into $out"
   ASAN_OPTIONS=$fuzz_asan UBSAN_OPTIONS=$fuzz_ubsan \
-    sandboxed afl-fuzz -i "$input" -o "$out" -V "$seconds" -t 1000 -m none \
+    sandboxed afl-fuzz -i "$input" -o "$out" -V "$seconds" -t "$timeout" -m none \
     -x "$root/tests/fuzz/$target.dict" -- "$program" >>"$out/fuzz.log" 2>&1 ||
     { tail -n 30 "$out/fuzz.log" >&2; die "afl-fuzz failed for $target"; }
 }
