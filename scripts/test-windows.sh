@@ -39,13 +39,12 @@ fi
 wineserver -p30 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
+step "package"
+cpack --preset windows
+
+# The tests come last, so that the run ends with their summary.
 step "tests under Wine"
 cmake -S . -B "$tests" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVEXO_WINDOWS_PROGRAM_DIR="$windows" -DVEXO_WINEPREFIX="$WINEPREFIX" >/dev/null
 cmake --build "$tests" -j "$jobs" --target vexo_test vexoMYSQL_test
 ctest --test-dir "$tests" -L wine --output-on-failure -j "$jobs"
-
-step "package"
-cpack --preset windows
-
-step "done"
