@@ -17,11 +17,12 @@
 # status 77 without). One fuzzer at a time, single instance, at the lowest priority.
 #
 # The sandbox: each fuzzer runs as the user nobody, in mount and network namespaces of its own.
-# /tmp, /var/tmp and /dev/shm are small throwaway tmpfs there, and no network interface is up,
-# so neither a path typed to `text` nor a host typed to the database client reaches anything
-# outside (nobody cannot write elsewhere); host names come from /etc/hosts only. vexo is built with VEXO_FUZZ_RECORD_COMMANDS: it writes
-# its command lines to standard error and runs none. The database client talks to a throwaway
-# server over its socket, as a user that may only read and insert in one scratch database.
+# /tmp, /var/tmp and /dev/shm are throwaway tmpfs there, and no network interface is up, so
+# neither a path typed to `text` nor a host typed to the database client reaches anything outside
+# (nobody cannot write elsewhere); host names come from /etc/hosts only. vexo is built with
+# VEXO_FUZZ_RECORD_COMMANDS: it writes its command lines to standard error and runs none. The
+# database client talks to a throwaway server over its socket, as a user that may only read and
+# insert in one scratch database.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
