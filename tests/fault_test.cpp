@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "client_texts.h"
 #include "process.h"
 
 using namespace vexotest;
@@ -220,19 +221,9 @@ TEST_F(VexoFaults, AFileSizeLimitIsAFailedWrite) {
 // ---------------------------------------------------------------------------------------------
 // The database client
 
-const std::vector<std::string> questions = {
-    "数据库(localhost或域名或IP地址):",
-    "用户名:",
-    "密码:",
-    "数据库名称:",
-    "服务器的端口号(默认 3306):",
-    "Unix 系统下的套接字文件路径(默认 NULL):",
-    "客户端连接标志位(默认 0):",
-};
-const std::string allQuestions = questions[0] + questions[1] + questions[2] + questions[3] +
-                                 questions[4] + questions[5] + questions[6];
-const std::string connected = "成功连接MySQL!\nmarun tools mysql:输入“mysqlHelp”寻求帮助\n";
-const std::string prompt = "vexo-1.2.0/vexoMySQL.exe/> ";
+using clienttexts::allQuestions;
+using clienttexts::connected;
+using clienttexts::prompt;
 const std::string askQuery = "输入要查询的表格名称:输入要查询的列(用逗号','隔开):";
 const std::string askInsert =
     "输入要修改的表格名称:输入要修改的列(用逗号','隔开):"

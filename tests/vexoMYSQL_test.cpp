@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "client_texts.h"
 #include "process.h"
 
 using namespace vexotest;
@@ -25,27 +26,11 @@ namespace {
 const std::string errorTag = "\033[31m[Error]\033[0m";
 const std::string messageTag = "\033[34m[Message]\033[0m";
 
-const std::vector<std::string> questions = {
-    "数据库(localhost或域名或IP地址):",
-    "用户名:",
-    "密码:",
-    "数据库名称:",
-    "服务器的端口号(默认 3306):",
-    "Unix 系统下的套接字文件路径(默认 NULL):",
-    "客户端连接标志位(默认 0):",
-};
-
-std::string firstQuestions(size_t count) {
-  std::string text;
-  for (size_t k = 0; k < count; k++) {
-    text += questions[k];
-  }
-  return text;
-}
-
-const std::string allQuestions = firstQuestions(7);
-const std::string connected = "成功连接MySQL!\nmarun tools mysql:输入“mysqlHelp”寻求帮助\n";
-const std::string prompt = "vexo-1.2.0/vexoMySQL.exe/> ";
+using clienttexts::allQuestions;
+using clienttexts::connected;
+using clienttexts::firstQuestions;
+using clienttexts::prompt;
+using clienttexts::questions;
 
 const std::string helpText =
     "**********|帮助|**********\n"
