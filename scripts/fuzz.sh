@@ -52,13 +52,39 @@ replay_asan=exitcode=86:detect_leaks=1:abort_on_error=0
 replay_ubsan=halt_on_error=1:exitcode=87:print_stacktrace=1
 
 # Runs "$@" in the sandbox described above, in /tmp/work (inside the sandbox's own /tmp), at the
-# lowest priority.
+# lowest priority. The repository and the fuzz folder stay where they are for the fuzzer, also
+# when they lie under /tmp (which the sandbox covers) or below a folder that nobody may not enter
+# (such as /root): they are bound back in place from descriptors opened before the mounts.
 sandboxed() {
   nice -n 19 unshare --mount --net --fork -- bash -c '
     set -e
+    root=$1 dir=$2
+    shift 2
+    exec 8<"$root" 9<"$dir"
     for folder in /tmp /var/tmp /dev/shm; do
       mount -t tmpfs -o size=256m,nr_inodes=100000,mode=1777 vexo-fuzz "$folder"
     done
+    as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all -- "$@"; }
+    for kept in "8:$root" "9:$dir"; do
+      fd=${kept%%:*} path=${kept#*:}
+      if [ "$path" -ef "/proc/self/fd/$fd" ] && as_nobody test -x "$path/."; then
+        continue
+      fi
+      # Cover the first folder on the way that nobody may not enter, then bind the path back.
+      prefix=""
+      IFS=/ read -ra parts <<<"${path#/}"
+      for part in "${parts[@]}"; do
+        prefix="$prefix/$part"
+        if [ -d "$prefix" ] && ! as_nobody test -x "$prefix/."; then
+          mount -t tmpfs -o size=1m,mode=755 vexo-fuzz-path "$prefix"
+          break
+        fi
+        [ -d "$prefix" ] || break
+      done
+      mkdir -p "$path"
+      mount --no-canonicalize --bind "/proc/self/fd/$fd" "$path"
+    done
+    exec 8<&- 9<&-
     # Host names from /etc/hosts alone: with no network, the name server cannot be reached, and
     # the client library would retry every unknown name for 30 seconds.
     sed "s/^hosts:.*/hosts: files/" /etc/nsswitch.conf >/tmp/nsswitch.conf
@@ -67,7 +93,7 @@ sandboxed() {
     chown nobody:nogroup /tmp/work
     cd /tmp/work
     exec setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all -- "$@"
-  ' sandbox "$@"
+  ' sandbox "$root" "$dir" "$@"
 }
 
 cmd_build() {
