@@ -9,8 +9,8 @@
 // as a person sees them, are those of a flush after every line.
 //
 // Input: read byte by byte from the unbuffered C stream, so that the program never takes more of
-// its standard input than it uses: when the tools shell started it, the words typed after
-// closeMysql are still there for the shell.
+// its standard input than it uses (but the one character that ends a word): when the tools shell
+// started it, the words typed after closeMysql are still there for the shell.
 #include <mysql.h>
 
 #include <cstdint>
@@ -20,6 +20,32 @@
 
 static void writeErrorLine(const std::string &text) {
   std::cerr << "\033[31m" + std::string("[Error]") + "\033[0m" + text + "\n";
+}
+
+// Characters that were read from the input but are not used yet, the next one last: the one that
+// ended a word, and the one after a lone CR. They are kept here, and not pushed back into the C
+// stream, which takes back only one for sure.
+static std::string readAhead;
+
+// The next character of input. A CR LF line end (input written on Windows) is one '\n', as the
+// Windows console gives it.
+static int readChar() {
+  if (!readAhead.empty()) {
+    const int c = static_cast<unsigned char>(readAhead.back());
+    readAhead.pop_back();
+    return c;
+  }
+  const int c = std::getchar();
+  if (c == '\r') {
+    const int next = std::getchar();
+    if (next == '\n') {
+      return next;
+    }
+    if (next != EOF) {
+      readAhead.push_back(static_cast<char>(next));
+    }
+  }
+  return c;
 }
 
 // The characters that separate words, as for `std::cin >> word`.
@@ -32,21 +58,27 @@ static bool isBlank(int c) {
 static bool readWord(std::string &word) {
   std::cout.flush();
   word.clear();
-  int c = std::getchar();
+  int c = readChar();
   while (c != EOF && isBlank(c)) {
-    c = std::getchar();
+    c = readChar();
   }
   if (c == EOF) {
     return false;
   }
   while (c != EOF && !isBlank(c)) {
     word += static_cast<char>(c);
-    c = std::getchar();
+    c = readChar();
   }
   if (c != EOF) {
-    std::ungetc(c, stdin);
+    readAhead.push_back(static_cast<char>(c));
   }
   return true;
+}
+
+// Writes the prompt and reads the answer, one word.
+static bool askWord(const char *prompt, std::string &word) {
+  std::cout << prompt;
+  return readWord(word);
 }
 
 // Reads the rest of the current line, without its line end (which is consumed). A last line cut
@@ -54,33 +86,21 @@ static bool readWord(std::string &word) {
 static bool readLine(std::string &line) {
   std::cout.flush();
   line.clear();
-  int c = std::getchar();
+  int c = readChar();
   if (c == EOF) {
     return false;
   }
   while (c != EOF && c != '\n') {
     line += static_cast<char>(c);
-    c = std::getchar();
-  }
-  // A CR LF line end (input written on Windows) is one line end, as Windows' console gives it.
-  if (c == '\n' && !line.empty() && line.back() == '\r') {
-    line.pop_back();
+    c = readChar();
   }
   return true;
 }
 
-// Skips exactly one character of input, whatever it is; a CR LF line end counts as one, as on
-// Windows, else the values typed on the next line would be lost. False when the input has ended.
+// Skips exactly one character of input, whatever it is. False when the input has ended.
 static bool skipOneCharacter() {
   std::cout.flush();
-  const int c = std::getchar();
-  if (c == '\r') {
-    const int next = std::getchar();
-    if (next != '\n' && next != EOF) {
-      std::ungetc(next, stdin);
-    }
-  }
-  return c != EOF;
+  return readChar() != EOF;
 }
 
 // A whole word of decimal digits whose value fits in `Number`.
@@ -106,8 +126,7 @@ template <typename Number>
 static bool askNumber(const char *prompt, Number &value) {
   std::string word;
   for (;;) {
-    std::cout << prompt;
-    if (!readWord(word)) {
+    if (!askWord(prompt, word)) {
       return false;
     }
     if (parseNumber(word, value)) {
@@ -133,12 +152,7 @@ static void vexoMysqlVersion() {
 
 static Outcome query(MYSQL *conn) {
   std::string table, qr;
-  std::cout << "输入要查询的表格名称:";
-  if (!readWord(table)) {
-    return Outcome::inputEnded;
-  }
-  std::cout << "输入要查询的列(用逗号','隔开):";
-  if (!readWord(qr)) {
+  if (!askWord("输入要查询的表格名称:", table) || !askWord("输入要查询的列(用逗号','隔开):", qr)) {
     return Outcome::inputEnded;
   }
   const std::string s = "SELECT " + qr + " FROM " + table;
@@ -181,15 +195,8 @@ static Outcome query(MYSQL *conn) {
 
 static Outcome insert(MYSQL *conn) {
   std::string table, qr, qr_1;
-  std::cout << "输入要修改的表格名称:";
-  if (!readWord(table)) {
-    return Outcome::inputEnded;
-  }
-  std::cout << "输入要修改的列(用逗号','隔开):";
-  if (!readWord(qr)) {
-    return Outcome::inputEnded;
-  }
-  if (!skipOneCharacter()) {
+  if (!askWord("输入要修改的表格名称:", table) || !askWord("输入要修改的列(用逗号','隔开):", qr) ||
+      !skipOneCharacter()) {
     return Outcome::inputEnded;
   }
   std::cout << "输入要插入的内容(用逗号','隔开,字符需加上'单引号'):";
@@ -228,21 +235,12 @@ int main() {
   std::string host, user, password, dbtest, unix_socket;
   unsigned int port = 3306;
   unsigned long client_flag = 0;
-  bool answered = false;
-  std::cout << "数据库(localhost或域名或IP地址):";
-  if (readWord(host)) {
-    std::cout << "用户名:";
-    if (readWord(user)) {
-      std::cout << "密码:";
-      if (readWord(password)) {
-        std::cout << "数据库名称:";
-        if (readWord(dbtest) && askNumber("服务器的端口号(默认 3306):", port)) {
-          std::cout << "Unix 系统下的套接字文件路径(默认 NULL):";
-          answered = readWord(unix_socket) && askNumber("客户端连接标志位(默认 0):", client_flag);
-        }
-      }
-    }
-  }
+  const bool answered = askWord("数据库(localhost或域名或IP地址):", host) &&
+                        askWord("用户名:", user) && askWord("密码:", password) &&
+                        askWord("数据库名称:", dbtest) &&
+                        askNumber("服务器的端口号(默认 3306):", port) &&
+                        askWord("Unix 系统下的套接字文件路径(默认 NULL):", unix_socket) &&
+                        askNumber("客户端连接标志位(默认 0):", client_flag);
   if (!answered) {
     std::cout << '\n';  // ends the line of the unanswered prompt
     writeErrorLine("输入已结束，未连接");

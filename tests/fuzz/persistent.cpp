@@ -46,12 +46,15 @@ int main() {
         pwrite(input, buffer, length, 0) != static_cast<ssize_t>(length) || dup2(input, 0) != 0) {
       std::abort();
     }
-    // A fresh standard input: no pushed-back byte, no end-of-file flag from the last run. (Both
-    // programs read it through the C stream, vexo by way of std::cin.)
+    // A fresh standard input: no pushed-back or read-ahead byte, no end-of-file flag from the last
+    // run. (Both programs read it through the C stream, vexo by way of std::cin.)
     std::fseek(stdin, 0, SEEK_SET);
     std::clearerr(stdin);
     std::cin.clear();
     std::cout.clear();
+#ifdef VEXO_FUZZ_CLIENT
+    readAhead.clear();  // the client's own characters read ahead of their use
+#endif
     programMain();
     std::cout.flush();
     setenv("PATH", originalPath.c_str(), 1);
