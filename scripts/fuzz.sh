@@ -115,13 +115,9 @@ cmd_build() {
 # ----------------------------------------------------------------------------------------------
 # The database server behind the client's fuzzer: started on demand, left running between runs.
 
-# The socket path must fit in 108 bytes; /run, unlike /tmp, is the same inside the sandbox.
+# The server's folder (the sandbox script keeps its socket path short enough wherever it is).
 server_dir() {
-  if ((${#dir} < 70)); then
-    echo "$dir/server"
-  else
-    echo "/run/vexo-fuzz-$(md5sum <<<"$dir" | cut -c1-12)"
-  fi
+  echo "$dir/server"
 }
 
 fuzz_password=fuzz-pw
@@ -158,7 +154,7 @@ stop_server() {
 # because the socket path depends on where the server runs.
 client_seeds() {
   local seeds=$1 socket
-  socket=$(server_dir)/mysqld.sock
+  socket=$(source "$(server_dir)/server.env" && echo "$VEXO_DB_SOCKET")
   mkdir -p "$seeds"
   local dialogue="localhost fuzz $fuzz_password $fuzz_database 0 $socket 0"
   printf '%s\nmysqlHelp\nvexoMysql_v\ncloseMysql\n' "$dialogue" >"$seeds/help"

@@ -4,8 +4,9 @@
 #
 #   scripts/mariadb-sandbox.sh start DIR   creates DIR, initialises a data folder in it, starts
 #                                          mariadbd on 127.0.0.1 (a free port) and on the socket
-#                                          DIR/mysqld.sock, creates a test user with a password and
-#                                          a test database, and writes DIR/server.env
+#                                          DIR/mysqld.sock (see socket_path), creates a test user
+#                                          with a password and a test database, and writes
+#                                          DIR/server.env
 #   scripts/mariadb-sandbox.sh stop DIR    shuts the server down (killing it if it will not go)
 #                                          and removes DIR; nothing to do is no error
 #   scripts/mariadb-sandbox.sh sql DIR [mariadb options...]
@@ -66,11 +67,25 @@ admin_user() {
   if [[ $(id -u) -eq 0 ]]; then echo root; else id -un; fi
 }
 
+# The server's socket: DIR/mysqld.sock, or, where that path would not fit in sockaddr_un.sun_path
+# (108 bytes with its NUL), the same name in a short folder named after DIR.
+socket_path() {
+  local dir=$1
+  if ((${#dir} < 90)); then
+    echo "$dir/mysqld.sock"
+    return
+  fi
+  local base=/run
+  [[ -w $base ]] || base=${TMPDIR:-/tmp}
+  echo "$base/vexo-db-$(md5sum <<<"$dir" | cut -c1-12)/mysqld.sock"
+}
+
 # The server's own client as the administrator (unix_socket authentication over the socket).
 admin_client() {
   local dir=$1
   shift
-  mariadb --no-defaults --protocol=socket --socket="$dir/mysqld.sock" --user="$(admin_user)" "$@"
+  mariadb --no-defaults --protocol=socket --socket="$(socket_path "$dir")" --user="$(admin_user)" \
+    "$@"
 }
 
 server_alive() {
@@ -92,9 +107,8 @@ server_pid() {
 cmd_start() {
   local dir
   dir=$(absolute "${1:-}")
-  local socket=$dir/mysqld.sock
-  # The socket path must fit in sockaddr_un.sun_path (108 bytes with its NUL).
-  ((${#socket} < 100)) || die "the path $socket is too long for a socket; use a shorter folder"
+  local socket
+  socket=$(socket_path "$dir")
   command -v mariadbd >/dev/null || [[ -x /usr/sbin/mariadbd ]] ||
     die "mariadbd not found (Debian package mariadb-server)"
   command -v mariadb-install-db >/dev/null || die "mariadb-install-db not found (mariadb-server)"
@@ -105,7 +119,7 @@ cmd_start() {
   if [[ -e $dir ]]; then
     cmd_stop "$dir"  # a leftover from an earlier run
   fi
-  mkdir -p "$dir/data" "$dir/tmp"
+  mkdir -p "$dir/data" "$dir/tmp" "$(dirname "$socket")"
 
   local user_options=()
   if [[ $(id -u) -eq 0 ]]; then
@@ -216,7 +230,7 @@ cmd_stop() {
   local pid
   pid=$(server_pid "$dir")
   if server_alive "$pid" "$dir"; then
-    timeout 20 mariadb-admin --no-defaults --protocol=socket --socket="$dir/mysqld.sock" \
+    timeout 20 mariadb-admin --no-defaults --protocol=socket --socket="$(socket_path "$dir")" \
       --user="$(admin_user)" --connect-timeout=2 shutdown </dev/null >/dev/null 2>&1 ||
       kill -TERM "$pid" 2>/dev/null || true
     local waited=0
@@ -237,14 +251,14 @@ cmd_stop() {
       die "could not stop the server (pid $pid)"
     fi
   fi
-  rm -rf -- "$dir"
+  rm -rf -- "$dir" "$(dirname "$(socket_path "$dir")")"
 }
 
 cmd_sql() {
   local dir
   dir=$(absolute "${1:-}")
   shift
-  [[ -S $dir/mysqld.sock ]] || die "no server in $dir"
+  [[ -S $(socket_path "$dir") ]] || die "no server in $dir"
   admin_client "$dir" "$@"
 }
 
